@@ -312,10 +312,22 @@ public:
     }
 
 protected:
+    // Alt+F4 belongs to the window whichever control has the focus: a list would take
+    // it as its own key to drop down.
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress && IsAltF4(*static_cast<QKeyEvent*>(event))) {
+            event->accept();
+            m_owner.AfxDispatchCancel();
+            return true;
+        }
+        return QDialog::eventFilter(watched, event);
+    }
+
     void keyPressEvent(QKeyEvent* event) override
     {
         const bool alt = event->modifiers().testFlag(Qt::AltModifier);
-        if (event->key() == Qt::Key_F4 && alt) {
+        if (IsAltF4(*event)) {
             event->accept();
             m_owner.AfxDispatchCancel();
             return;
@@ -356,6 +368,11 @@ protected:
     }
 
 private:
+    static bool IsAltF4(const QKeyEvent& event)
+    {
+        return event.key() == Qt::Key_F4 && event.modifiers().testFlag(Qt::AltModifier);
+    }
+
     void AddControl(const ControlTemplate& ctl, const DialogUnits& units)
     {
         const QRect area(units.X(ctl.x), units.Y(ctl.y), units.X(ctl.cx), units.Y(ctl.cy));
@@ -416,6 +433,7 @@ private:
         widget->setProperty(qt::kControlIdProperty, ctl.id);
         widget->setEnabled((ctl.styles & kStyleDisabled) == 0);
         if (ctl.kind != ControlKind::GroupBox) {
+            widget->installEventFilter(this);
             widget->setFocusPolicy(focus);
             m_tabOrder.push_back(widget);
         }
