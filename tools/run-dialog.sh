@@ -9,6 +9,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
+# First, so that xvfb-run is there to be suggested when there is no display.
+tools/setup-deps.sh linux
+
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   cat >&2 <<'MSG'
 run-dialog: no display (neither DISPLAY nor WAYLAND_DISPLAY is set), so the dialog
@@ -20,7 +23,6 @@ MSG
   exit 1
 fi
 
-tools/setup-deps.sh linux
 cmake --preset default
 cmake --build --preset default --target pscsetup pscsim
 
