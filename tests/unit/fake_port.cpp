@@ -49,9 +49,13 @@ platform::OsError Device::Read(void* buffer, std::size_t capacity, std::size_t& 
     received = 0;
     if (readError)
         return readError;
-    if (m_rx.empty() || m_rx.front().at > m_clock.now)
+    if (m_rx.empty() || !Due(m_rx.front().at))
         return 0;
     Chunk& chunk = m_rx.front();
+    if (chunk.bytes.empty()) {  // nothing to deliver after all
+        m_rx.pop_front();
+        return 0;
+    }
     received = std::min(capacity, chunk.bytes.size());
     std::memcpy(buffer, chunk.bytes.data(), received);
     chunk.bytes.erase(chunk.bytes.begin(), chunk.bytes.begin() + static_cast<std::ptrdiff_t>(received));
@@ -98,7 +102,7 @@ platform::WaitResult Device::WaitCommEvent(std::uint32_t& events, std::uint32_t 
 platform::OsError Device::PurgeReceive()
 {
     ++m_log->purges;
-    while (!m_rx.empty() && m_rx.front().at <= m_clock.now)
+    while (!m_rx.empty() && Due(m_rx.front().at))
         m_rx.pop_front();
     return 0;
 }

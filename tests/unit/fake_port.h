@@ -83,6 +83,8 @@ public:
 
 private:
     platform::OsError Step(const char* name) const { return failCall == name ? failError : 0; }
+    // Whether a moment has come, also across the wrap of the 32-bit clock.
+    bool Due(std::uint32_t at) const { return static_cast<std::int32_t>(m_clock.now - at) >= 0; }
 
     struct Chunk {
         std::uint32_t at;
