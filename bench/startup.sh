@@ -14,9 +14,14 @@ for tool in Xvfb xdotool; do
   command -v "$tool" >/dev/null || { echo "needs $tool (tools/setup-deps.sh linux)" >&2; exit 2; }
 done
 
-display=:$((70 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and writes its number to the pipe.
+fifo=$(mktemp -u)
+mkfifo "$fifo"
+Xvfb -displayfd 3 -noreset -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
 xvfb=$!
+read -r -t 10 number <"$fifo" || { echo "Xvfb did not start" >&2; exit 1; }
+rm -f "$fifo"
+display=:$number
 app=
 cleanup() {
   [ -n "$app" ] && kill "$app" 2>/dev/null || true
@@ -25,7 +30,6 @@ cleanup() {
 trap cleanup EXIT
 export DISPLAY=$display
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.05; done
 
 # Nothing listens on COM1 here; the dialog does not open a port until asked.
 export PSCSETUP_COM1=/nonexistent
@@ -33,13 +37,13 @@ times=()
 peaks=()
 for _ in $(seq "$runs"); do
   start=$(date +%s%N)
-  "$exe" & app=$!
+  "$exe" 2>>"${XDG_RUNTIME_DIR}/pscsetup.err" & app=$!
   shown=
   for _ in $(seq 2000); do
     if xdotool search --onlyvisible --name "$caption" >/dev/null 2>&1; then shown=$(date +%s%N); break; fi
     sleep 0.002
   done
-  [ -n "$shown" ] || { echo "the dialog did not appear within 4 s" >&2; exit 1; }
+  [ -n "$shown" ] || { echo "the dialog did not appear within 4 s:" >&2; cat "${XDG_RUNTIME_DIR}/pscsetup.err" >&2; exit 1; }
   sleep 0.3
   peaks+=("$(awk '/^VmHWM:/ {print $2}' "/proc/$app/status")")
   kill "$app"; wait "$app" 2>/dev/null || true; app=

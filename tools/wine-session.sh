@@ -87,7 +87,7 @@ EOF
 start_xvfb() {
   [ -n "$_session_tmp" ] || _session_tmp=$(mktemp -d)
   local fdfile=$_session_tmp/display
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" >"$_session_tmp/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" >"$_session_tmp/xvfb.log" 2>&1 &
   _session_pids+=($!)
   local i
   for i in $(seq 100); do
